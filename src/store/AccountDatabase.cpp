@@ -34,7 +34,7 @@ QString errorText(const QSqlError &e)
     return t;
 }
 
-// left(text, n): the desktop file speaks the same left-substring function as the server.
+// leftstr(text, n): the first n characters, as the server's left() gives them.
 void sqliteLeft(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
     if (argc != 2 || sqlite3_value_type(argv[0]) == SQLITE_NULL) {
@@ -69,7 +69,7 @@ void registerFunctions(const QSqlDatabase &db)
         return;
     sqlite3 *handle = *static_cast<sqlite3 *const *>(h.data());
     if (handle)
-        sqlite3_create_function_v2(handle, "left", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+        sqlite3_create_function_v2(handle, "leftstr", 2, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
                                    sqliteLeft, nullptr, nullptr, nullptr);
 }
 

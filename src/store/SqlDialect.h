@@ -11,8 +11,8 @@ public:
     int DatabaseKind() const { return m_kind; }
     bool isServer() const { return m_kind != 0; }
     // Name of the left-substring function, spliced in front of "(号码,1)" or "(号码,3)".
-    // The desktop connection registers it, so both kinds read the same.
-    QString LeftFunction() const { return QStringLiteral("left"); }
+    // SQLite has none and reserves "left", so the desktop connection registers "leftstr".
+    QString LeftFunction() const { return isServer() ? QStringLiteral("left") : QStringLiteral("leftstr"); }
 
     QString leftChars(const QString &column, int n) const;  // first n characters of a number
     QString folderTop(const QString &column = QStringLiteral("编码")) const; // first two characters
