@@ -1,10 +1,10 @@
 #include "TempHome.h"
+#include "common/HomeFolder.h"
 #include "common/IniFile.h"
 #include "common/VelaroError.h"
 #include "store/SettingsStore.h"
 #include <QFile>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 TEST(SettingsStore, GlobalNamesIgnoreCaseAndAccountNamesFollowTheUser)
 {
@@ -72,20 +72,25 @@ TEST(SettingsStore, AnyTextSurvivesInNamesAndValues)
 
 TEST(SettingsStore, UnwritableStoreRaisesAClearError)
 {
-    if (geteuid() == 0)
-        GTEST_SKIP() << "root ignores file permissions";
     TempHome home;
-    SettingsStore s;
-    s.WriteSetting("user", "x");
-    ::chmod(QFile::encodeName(home.path()).constData(), 0500);
+    // A regular file where the folder should be: fails for every user, root included.
+    home.write("blocker", "x");
+    SettingsStore s(home.file("blocker/settings.ini"));
     try {
         s.WriteSetting("skin", "y");
         ADD_FAILURE() << "no error";
     } catch (const VelaroError &e) {
-        EXPECT_TRUE(e.text().startsWith("无法保存设置文件") || e.text().contains("设置文件")) << e.text().toStdString();
+        EXPECT_TRUE(e.text().contains(home.file("blocker"))) << e.text().toStdString();
     }
-    ::chmod(QFile::encodeName(home.path()).constData(), 0700);
-    EXPECT_EQ(s.GetCurrentUser(), "x");
+    EXPECT_EQ(s.ReadSetting("skin", QString("d")), "d");
+
+    qputenv("VELARO_HOME", QFile::encodeName(home.file("blocker/home")));
+    try {
+        HomeFolder::ensure();
+        ADD_FAILURE() << "no error";
+    } catch (const VelaroError &e) {
+        EXPECT_TRUE(e.text().startsWith("无法创建程序数据文件夹")) << e.text().toStdString();
+    }
 }
 
 TEST(SettingsStore, AutoStartOffKeepsTheEntryDisabled)
