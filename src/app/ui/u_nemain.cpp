@@ -1,0 +1,367 @@
+#include "app/ui/u_nemain.h"
+#include "app/Branding.h"
+#include "app/ProviderConfig.h"
+#include "app/ui/Artwork.h"
+#include "app/ui/AsyncHttp.h"
+#include "app/ui/OnLineFAQForm.h"
+#include "app/ui/WebPanel.h"
+#include "common/Clock.h"
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QSystemTrayIcon>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTextBrowser>
+#include <QToolBar>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace {
+
+// A help link label: opens the help window at its anchor.
+QLabel *helpLink(const QString &caption, const QString &anchor, QWidget *parent)
+{
+    auto *l = new QLabel(QStringLiteral("<a href=\"faq\">%1</a>").arg(caption.toHtmlEscaped()), parent);
+    l->setObjectName(QStringLiteral("helpLink"));
+    l->setProperty("anchor", anchor);
+    l->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    QObject::connect(l, &QLabel::linkActivated, l, [anchor] { ShowFaqPage(anchor); });
+    return l;
+}
+
+// A page that a later piece of the program fills; only its help link (if any) is there yet.
+QWidget *page(const QString &name, QWidget *parent, QLabel *link = nullptr)
+{
+    auto *w = new QWidget(parent);
+    w->setObjectName(name);
+    auto *v = new QVBoxLayout(w);
+    v->addStretch(1);
+    if (link) {
+        link->setParent(w);
+        v->addWidget(link, 0, Qt::AlignRight);
+    }
+    return w;
+}
+
+QLabel *pane(const QString &name, int minWidth, QWidget *parent)
+{
+    auto *l = new QLabel(parent);
+    l->setObjectName(name);
+    l->setMinimumWidth(minWidth);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    return l;
+}
+
+} // namespace
+
+Tfrmmain::Tfrmmain(MainController &controller, const Clock &clock, QWidget *parent)
+    : QMainWindow(parent), m_controller(controller), m_clock(clock)
+{
+    setObjectName(QStringLiteral("frmmain"));
+    m_controller.ManualLogout = true;
+    const QString product = Branding::productName();
+    setWindowTitle(product);
+
+    buildToolBar();
+    auto *outer = new QSplitter(Qt::Horizontal, this);
+    outer->setObjectName(QStringLiteral("outerSplitter"));
+    auto *leftSplit = new QSplitter(Qt::Vertical, outer);
+    leftSplit->setObjectName(QStringLiteral("sizeBar")); // the upper area's height is adjustable
+    leftSplit->addWidget(buildUpperArea());
+    leftSplit->addWidget(buildLowerArea());
+    leftSplit->setStretchFactor(0, 3);
+    leftSplit->setStretchFactor(1, 2);
+    outer->addWidget(leftSplit);
+    outer->addWidget(buildRightSide());
+    outer->setStretchFactor(0, 1);
+    outer->setStretchFactor(1, 0);
+    outer->setSizes({800, 220});
+    setCentralWidget(outer);
+    buildStatusBar();
+    buildTray();
+
+    const QIcon logo = Artwork::productLogo();
+    setWindowIcon(logo.isNull() ? Artwork::windowIcon() : logo);
+
+    QRect area(0, 0, 1280, 800);
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        area = screen->availableGeometry();
+    resize(qMin(1060, area.width() - 20), qMin(720, area.height() - 40));
+    move(area.center() - rect().center());
+
+    applyWebPanels(MainController::WebPanels{});
+    startWebPanelCheck();
+}
+
+Tfrmmain::~Tfrmmain() = default;
+
+void Tfrmmain::buildToolBar()
+{
+    m_toolBar = addToolBar(QStringLiteral("toolbar"));
+    m_toolBar->setObjectName(QStringLiteral("toolBar"));
+    m_toolBar->setMovable(false);
+    m_toolBar->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    m_toolBar->setIconSize(QSize(24, 24));
+    struct Button {
+        const char16_t *caption;
+        QStyle::StandardPixmap icon;
+    };
+    static const Button buttons[] = {
+        {u"上线", QStyle::SP_MediaPlay},
+        {u"下线", QStyle::SP_MediaStop},
+        {u"导入号码", QStyle::SP_DialogOpenButton},
+        {u"历史", QStyle::SP_FileDialogDetailedView},
+        {u"充值", QStyle::SP_DialogApplyButton},
+        {u"更改密码", QStyle::SP_DialogResetButton},
+        {u"系统设置", QStyle::SP_ComputerIcon},
+        {u"帮助", QStyle::SP_DialogHelpButton},
+        {u"检查更新", QStyle::SP_BrowserReload},
+        {u"关于", QStyle::SP_MessageBoxInformation},
+        {u"退出", QStyle::SP_DialogCloseButton},
+    };
+    for (const Button &b : buttons) {
+        QAction *a = m_toolBar->addAction(style()->standardIcon(b.icon), QString::fromUtf16(b.caption));
+        a->setObjectName(QString::fromUtf16(b.caption));
+    }
+    toolButton(QStringLiteral("充值"))->setVisible(false);
+    connect(toolButton(QStringLiteral("退出")), &QAction::triggered, this, &QWidget::close);
+
+    m_web[0] = new WebPanel(m_toolBar);
+    m_web[0]->setObjectName(QStringLiteral("adBar1"));
+    m_web[0]->setFixedHeight(56);
+    m_web[0]->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_web[0]->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_web1Action = m_toolBar->addWidget(m_web[0]);
+}
+
+QAction *Tfrmmain::toolButton(const QString &caption) const
+{
+    for (QAction *a : m_toolBar->actions())
+        if (a->text() == caption)
+            return a;
+    return nullptr;
+}
+
+QWidget *Tfrmmain::buildUpperArea()
+{
+    auto *upper = new QWidget(this);
+    upper->setObjectName(QStringLiteral("upperArea"));
+    auto *v = new QVBoxLayout(upper);
+    v->setContentsMargins(4, 4, 4, 0);
+
+    auto *labels = new QHBoxLayout;
+    auto label = [&](QLabel *&member, const char *name, const QString &caption) {
+        member = new QLabel(caption, upper);
+        member->setObjectName(QLatin1String(name));
+        member->setMinimumWidth(150);
+        labels->addWidget(member);
+    };
+    label(userNameLabel, "userNameLabel", QStringLiteral("用户名称："));
+    label(loginNameLabel, "loginNameLabel", QStringLiteral("登陆账号："));
+    label(customerNoLabel, "customerNoLabel", QStringLiteral("客户编号:"));
+    label(balanceLabel, "balanceLabel", QStringLiteral("账户余额："));
+    labels->addStretch(1);
+    v->addLayout(labels);
+
+    m_web[1] = new WebPanel(upper);
+    m_web[1]->setObjectName(QStringLiteral("adBar2"));
+    m_web[1]->setFixedHeight(80);
+    v->addWidget(m_web[1]);
+
+    RzPageControl2 = new QTabWidget(upper);
+    RzPageControl2->setObjectName(QStringLiteral("RzPageControl2"));
+    RzPageControl2->addTab(
+        page(QStringLiteral("sendPage"), RzPageControl2,
+             helpLink(QStringLiteral("短信发送常见问题"), QStringLiteral("信息发送"), nullptr)),
+        QStringLiteral("信息发送"));
+    RzPageControl2->addTab(
+        page(QStringLiteral("inboxPage"), RzPageControl2,
+             helpLink(QStringLiteral("为什么收不到回复信息"), QStringLiteral("信息接收"), nullptr)),
+        QStringLiteral("信息接收"));
+    RzPageControl2->addTab(page(QStringLiteral("todayPage"), RzPageControl2), QStringLiteral("今天发送内容"));
+    const int last = RzPageControl2->addTab(page(QStringLiteral("lastNumbersPage"), RzPageControl2),
+                                            QStringLiteral("上次发送号码"));
+    RzPageControl2->setTabVisible(last, false);
+    m_birthdayPage = RzPageControl2->addTab(
+        page(QStringLiteral("birthdayPage"), RzPageControl2,
+             helpLink(QStringLiteral("生日提醒功能如何设置"), QStringLiteral("生日提醒"), nullptr)),
+        QString());
+    setBirthdayCount(0);
+    v->addWidget(RzPageControl2, 1);
+    return upper;
+}
+
+QWidget *Tfrmmain::buildLowerArea()
+{
+    contactPages = new QTabWidget(this);
+    contactPages->setObjectName(QStringLiteral("contactPages"));
+    auto *cards = new QWidget(contactPages);
+    cards->setObjectName(QStringLiteral("cardsPage"));
+    auto *v = new QVBoxLayout(cards);
+    auto *split = new QSplitter(Qt::Horizontal, cards);
+    auto *tree = new QTreeView(split);
+    tree->setObjectName(QStringLiteral("GroupTree"));
+    tree->setHeaderHidden(true);
+    auto *list = new QTableView(split);
+    list->setObjectName(QStringLiteral("ContactList"));
+    list->horizontalHeader()->setStretchLastSection(true);
+    split->addWidget(tree);
+    split->addWidget(list);
+    split->setStretchFactor(0, 1);
+    split->setStretchFactor(1, 3);
+    v->addWidget(split, 1);
+    hideDetailsCheck =
+        new QCheckBox(QStringLiteral("不显示详细用户资料(大数据量时可避免显示过程过于耗时)"), cards);
+    hideDetailsCheck->setObjectName(QStringLiteral("hideDetailsCheck"));
+    v->addWidget(hideDetailsCheck);
+    contactPages->addTab(cards, QStringLiteral("名片夹管理(右键操作)"));
+    return contactPages;
+}
+
+QWidget *Tfrmmain::buildRightSide()
+{
+    auto *right = new QWidget(this);
+    right->setObjectName(QStringLiteral("rightSide"));
+    right->setMinimumWidth(180);
+    auto *v = new QVBoxLayout(right);
+    v->setContentsMargins(0, 4, 4, 0);
+
+    bulletinPanel = new QFrame(right);
+    bulletinPanel->setObjectName(QStringLiteral("bulletinPanel"));
+    static_cast<QFrame *>(bulletinPanel)->setFrameShape(QFrame::StyledPanel);
+    auto *bv = new QVBoxLayout(bulletinPanel);
+    bv->setContentsMargins(0, 0, 0, 0);
+    bv->setSpacing(0);
+    auto *head = new QLabel(QStringLiteral("公告"), bulletinPanel);
+    head->setObjectName(QStringLiteral("bulletinHeading"));
+    head->setAlignment(Qt::AlignCenter);
+    head->setStyleSheet(QStringLiteral("background:#2b5ca8; color:white; font-weight:bold; padding:4px;"));
+    bv->addWidget(head);
+    bulletinText = new QTextBrowser(bulletinPanel);
+    bulletinText->setObjectName(QStringLiteral("bulletinText"));
+    bulletinText->setFrameShape(QFrame::NoFrame);
+    bv->addWidget(bulletinText, 1);
+    v->addWidget(bulletinPanel, 1);
+
+    m_web[2] = new WebPanel(right);
+    m_web[2]->setObjectName(QStringLiteral("adBar3"));
+    v->addWidget(m_web[2], 1);
+    return right;
+}
+
+void Tfrmmain::buildStatusBar()
+{
+    QStatusBar *bar = statusBar();
+    connectionPane = pane(QStringLiteral("connectionPane"), 160, bar);
+    // The state before any login; the session control rewrites it.
+    connectionPane->setText(QStringLiteral("连接状态:断开"));
+    connectionPane->setStyleSheet(QStringLiteral("color: red;"));
+    resultPane = pane(QStringLiteral("resultPane"), 200, bar);
+    clockPane = pane(QStringLiteral("clockPane"), 190, bar);
+    clockPane->setAlignment(Qt::AlignCenter);
+    progressBar = new QProgressBar(bar);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setFixedWidth(180);
+    progressBar->setValue(0);
+    bar->addWidget(connectionPane);
+    bar->addWidget(resultPane, 1);
+    bar->addPermanentWidget(clockPane);
+    bar->addPermanentWidget(progressBar);
+    tickClock();
+    m_clockTimer.setInterval(1000);
+    connect(&m_clockTimer, &QTimer::timeout, this, &Tfrmmain::tickClock);
+    m_clockTimer.start();
+}
+
+void Tfrmmain::tickClock()
+{
+    clockPane->setText(m_clock.now().toString(QStringLiteral("yyyy年MM月dd日 HH:mm:ss")));
+}
+
+void Tfrmmain::buildTray()
+{
+    const QIcon logo = Artwork::productLogo();
+    trayIcon = new QSystemTrayIcon(logo.isNull() ? Artwork::builtInIcon() : logo, this);
+    trayIcon->setObjectName(QStringLiteral("trayIcon"));
+    trayIcon->setToolTip(Branding::productName());
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger && m_trayEnabled) {
+            showNormal();
+            raise();
+            activateWindow();
+        }
+    });
+}
+
+void Tfrmmain::setTrayEnabled(bool on)
+{
+    m_trayEnabled = on;
+    trayIcon->setVisible(on && QSystemTrayIcon::isSystemTrayAvailable());
+}
+
+void Tfrmmain::setBirthdayCount(int count)
+{
+    RzPageControl2->setTabText(m_birthdayPage, QStringLiteral("生日提醒(%1)").arg(count));
+}
+
+bool Tfrmmain::webPanelVisible(int n) const
+{
+    return n == 1 ? m_web1Action->isVisible() : !m_web[n - 1]->isHidden();
+}
+
+void Tfrmmain::applyWebPanels(const MainController::WebPanels &plan)
+{
+    for (int i = 0; i < 3; ++i) {
+        const bool shown = plan.shown(i);
+        if (shown)
+            m_web[i]->load(plan.urls[size_t(i)]);
+        if (i == 0)
+            m_web1Action->setVisible(shown);
+        else
+            m_web[i]->setVisible(shown);
+    }
+    bulletinPanel->setVisible(!plan.hideBulletin);
+}
+
+void Tfrmmain::startWebPanelCheck()
+{
+    const ProviderConfig config = ProviderConfig::load();
+    runAsync(
+        this, [config] { return MainController::providerReachable(config); },
+        [this](bool reachable) {
+            applyWebPanels(MainController::planWebPanels(reachable));
+            m_webCheckDone = true;
+        });
+}
+
+void Tfrmmain::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (event->spontaneous())
+        return; // the window manager restoring it is not a new showing
+    setTrayEnabled(true);
+    m_controller.FormShow();
+}
+
+void Tfrmmain::closeEvent(QCloseEvent *event)
+{
+    event->accept();
+    if (m_closed)
+        return;
+    m_closed = true;
+    m_clockTimer.stop();
+    m_controller.FormClose();
+    setTrayEnabled(false);
+    emit closed();
+}
