@@ -82,6 +82,7 @@ Tfrmmain::Tfrmmain(MainController &controller, const Clock &clock, QWidget *pare
     leftSplit->addWidget(buildLowerArea());
     leftSplit->setStretchFactor(0, 3);
     leftSplit->setStretchFactor(1, 2);
+    leftSplit->setSizes({420, 280}); // the send page is the main working area
     outer->addWidget(leftSplit);
     outer->addWidget(buildRightSide());
     outer->setStretchFactor(0, 1);
@@ -124,14 +125,17 @@ void Tfrmmain::buildToolBar()
         {u"历史", QStyle::SP_FileDialogDetailedView},
         {u"充值", QStyle::SP_DialogApplyButton},
         {u"更改密码", QStyle::SP_DialogResetButton},
-        {u"系统设置", QStyle::SP_ComputerIcon},
-        {u"帮助", QStyle::SP_DialogHelpButton},
+        {u"系统设置", QStyle::SP_FileDialogContentsView},
+        {u"帮助", QStyle::SP_MessageBoxQuestion},
         {u"检查更新", QStyle::SP_BrowserReload},
         {u"关于", QStyle::SP_MessageBoxInformation},
         {u"退出", QStyle::SP_DialogCloseButton},
     };
     for (const Button &b : buttons) {
-        QAction *a = m_toolBar->addAction(style()->standardIcon(b.icon), QString::fromUtf16(b.caption));
+        // Every picture at the same size keeps the captions on one line.
+        const QPixmap pm = style()->standardIcon(b.icon).pixmap(24).scaled(24, 24, Qt::KeepAspectRatio,
+                                                                           Qt::SmoothTransformation);
+        QAction *a = m_toolBar->addAction(QIcon(pm), QString::fromUtf16(b.caption));
         a->setObjectName(QString::fromUtf16(b.caption));
     }
     toolButton(QStringLiteral("充值"))->setVisible(false);
