@@ -1,9 +1,9 @@
 #include "store/dm.h"
 #include "velaro_version.h"
 
-TDataM::TDataM(Prompter &prompter, const Clock &clock, const QString &settingsPath)
+TDataM::TDataM(Prompter &prompter, const Clock &clock, const QString &settingsPath, const GatewayTimings &timings)
     : m_prompter(prompter), m_clock(clock), m_settings(settingsPath), m_db(prompter, clock),
-      m_schema(m_db, prompter)
+      m_schema(m_db, prompter), m_sms(std::make_unique<TSMSSOCKET>(timings))
 {
     m_schema.exitRequested = [this] {
         if (requestExit)
@@ -11,7 +11,11 @@ TDataM::TDataM(Prompter &prompter, const Clock &clock, const QString &settingsPa
     };
 }
 
-TDataM::~TDataM() = default;
+TDataM::~TDataM()
+{
+    // The protocol client goes first: its workers may still be delivering to the session.
+    m_sms.reset();
+}
 
 QString TDataM::GetProgramVersion(bool full)
 {
