@@ -259,8 +259,9 @@ TEST(ProviderControl, BulletinPasswordRechargeAndReplySetup)
         const auto resp = Gateway::ParseAddPointResp(client.waitFor(Cmd::AddPoint_Response));
         ASSERT_TRUE(resp);
         EXPECT_EQ(resp->Command_Status, r.status);
-        if (r.status == 0)
+        if (r.status == 0) {
             EXPECT_EQ(resp->Balance, r.balance);
+        }
     }
 
     client.send(*Gateway::BuildReplySetup(client.customerNo, QStringLiteral("13911112222"),

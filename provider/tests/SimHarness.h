@@ -211,7 +211,11 @@ public:
         EXPECT_TRUE(r.has_value()) << "no Login_Response";
         if (r && r->Command_Status == 0)
             customerNo = r->CustomerNo;
-        return r.value_or(Gateway::LoginResponse{0xFFFFFFFF});
+        if (r)
+            return *r;
+        Gateway::LoginResponse none;
+        none.Command_Status = 0xFFFFFFFF;
+        return none;
     }
     void sendSubmit(const QStringList &numbers, const QString &content, quint32 seq,
                     const QString &schedule = QString())
@@ -233,7 +237,12 @@ public:
         sendSubmit(numbers, content, seq, schedule);
         auto r = Gateway::ParseSubmitResp(waitFor(Gateway::Cmd::Submit_Response, seq));
         EXPECT_TRUE(r.has_value()) << "no Submit_Response for " << seq;
-        return r.value_or(Gateway::SubmitResponse{{seq, 0}, 0xFFFFFFFF, {}});
+        if (r)
+            return *r;
+        Gateway::SubmitResponse none;
+        none.Resp.Sequence_No = seq;
+        none.Command_Status = 0xFFFFFFFF;
+        return none;
     }
 
 private:

@@ -92,8 +92,9 @@ TEST(ProviderWeb, SignUpCreatesAnAccountOrSaysWhy)
         EXPECT_EQ(r.status, 200);
         const QString text = Gbk::decode(r.body);
         EXPECT_TRUE(text.contains(QString::fromUtf8(c.answer))) << text.toStdString();
-        if (QByteArrayView(c.answer) != "成功")
+        if (QByteArrayView(c.answer) != "成功") {
             EXPECT_FALSE(text.contains(QStringLiteral("成功"))) << text.toStdString();
+        }
     }
     // The new account logs in at once, with the sign-up balance.
     Client client(h.port(0));
