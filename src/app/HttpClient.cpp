@@ -62,6 +62,8 @@ HttpClient::Response perform(const QString &url, const QByteArray *postBody, con
         curl_easy_setopt(curl, CURLOPT_PROXY, proxyHost.constData());
         curl_easy_setopt(curl, CURLOPT_PROXYPORT, long(o.proxy.port));
         curl_easy_setopt(curl, CURLOPT_PROXYTYPE, curlProxyType(o.proxy.kind));
+        // The chosen proxy serves every host; the environment's no_proxy list would bypass it.
+        curl_easy_setopt(curl, CURLOPT_NOPROXY, "");
         if (!o.proxy.user.isEmpty()) {
             proxyUser = o.proxy.user.toUtf8();
             proxyPass = o.proxy.password.toUtf8();

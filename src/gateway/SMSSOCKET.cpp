@@ -742,6 +742,7 @@ void TSMSSOCKET::Login(const QString &loginName, const QString &password)
         m_session.Password = password;
     }
     m_rx.clear();
+    m_proxyRefused = false;
     // A name or password the Login packet cannot carry is refused before connecting.
     QString why;
     if (!BuildLogin(loginName, password, &why)) {
@@ -818,6 +819,9 @@ void TSMSSOCKET::handleProxyReply()
         queueLogin();
         return;
     }
+    // What follows (the proxy's error page) is no gateway data.
+    m_proxyRefused = true;
+    m_rx.clear();
     SetLastErrorText(QStringLiteral("http代理连接目标服务器失败,原因未知"));
     notifyAction(Cmd::Login, SMS_ERR_TEXT);
 }
@@ -825,6 +829,10 @@ void TSMSSOCKET::handleProxyReply()
 void TSMSSOCKET::onDataAvailable()
 {
     m_rx += Receive();
+    if (m_proxyRefused) {
+        m_rx.clear();
+        return;
+    }
     if (m_httpStage != 0) {
         handleProxyReply();
         if (m_httpStage != 0)

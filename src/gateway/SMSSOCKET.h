@@ -156,6 +156,7 @@ private:
     SmsNotifyTarget *m_window = nullptr;
     QString m_targetHost, m_targetPort, m_proxyUser, m_proxyPassword;
     int m_httpStage = 0;
+    bool m_proxyRefused = false; // the HTTP proxy refused the CONNECT; its bytes are dropped
     QByteArray m_rx;
 
     mutable std::mutex m_sessionLock;
