@@ -125,10 +125,13 @@ TEST(MainController, ShownRunsTheUpdateCheckUnlessAutoUpdateIsOff)
     }
 }
 
-TEST(MainController, LoginGateDefaultsToGoingOn)
+TEST(MainController, LoginGateOverrideDecides)
 {
     StoreFixture f;
     MainController ctl(*f.dm);
+    // Without automatic login and without a window to show the dialog in, nobody can log in.
+    EXPECT_FALSE(ctl.runLoginGate());
+    ctl.loginGate = [] { return true; };
     EXPECT_TRUE(ctl.runLoginGate());
     ctl.loginGate = [] { return false; };
     EXPECT_FALSE(ctl.runLoginGate());
