@@ -309,10 +309,13 @@ void Simulator::closeConnection(Connection *c)
         return;
     c->closing = true;
     requeueUnacked(c);
+    const QString login = c->login;
     c->login.clear();
     if (c->linkTimer)
         c->linkTimer->stop();
     c->socket->disconnectFromHost();
+    if (!login.isEmpty())
+        flush(login); // another session of the account takes over what was in flight
 }
 
 void Simulator::write(Connection *c, const QByteArray &bytes)
@@ -683,7 +686,9 @@ void Simulator::runScheduler()
             enqueue(d.login, {id, -1});
             touched.insert(d.login);
             // What a gateway does for an account with forwarding and automatic reply set.
-            if (const Account *a = accountByLogin(d.login)) {
+            const Account *a = d.forwarded ? nullptr : accountByLogin(d.login);
+            d.forwarded = true;
+            if (a) {
                 const QString content = Gbk::decode(d.content);
                 QString sender = QString::fromLatin1(d.src);
                 if (sender.size() == 13 && sender.startsWith(QLatin1String("86")))
@@ -1146,6 +1151,7 @@ bool Simulator::saveState(QString *error)
                                     {QStringLiteral("content"), Gbk::decode(d.content)},
                                     {QStringLiteral("origin"), d.origin},
                                     {QStringLiteral("dueMs"), d.dueMs},
+                                    {QStringLiteral("forwarded"), d.forwarded},
                                     {QStringLiteral("state"), QLatin1String(deliveryName(int(d.state)))}});
     QJsonObject root{{QStringLiteral("nextMsgId"), QString::number(m_nextMsgId)},
                      {QStringLiteral("nextDeliverId"), qint64(m_nextDeliverId)},
@@ -1254,6 +1260,7 @@ bool Simulator::loadState(QString *error)
         d.dueMs = o.value(u"dueMs").toInteger();
         d.reserve = QByteArray(8, '\0');
         d.state = Delivery(deliveryFromName(o.value(u"state").toString()));
+        d.forwarded = o.value(u"forwarded").toBool();
         if (d.state != Delivery::Acked) {
             d.state = Delivery::Waiting;
             m_schedule.emplace(d.dueMs, std::make_pair(d.id, true));

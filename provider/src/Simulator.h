@@ -100,6 +100,7 @@ private:
         QString origin;                         // "admin", "reply"
         qint64 dueMs = 0;
         Delivery state = Delivery::Waiting;
+        bool forwarded = false; // reply setup applied; not again after a restart
     };
     struct GatewayMessage {
         qint64 timeMs = 0;
