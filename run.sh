@@ -37,8 +37,10 @@ fi
 
 PROVIDER="$BUILD/provider/velaro-provider"
 if [ -x "$PROVIDER" ]; then
-  "$PROVIDER" &
+  "$PROVIDER" --config provider/velaro-provider.conf &
   PIDS+=($!)
+  # The client starts only once the gateway listens.
+  for _ in $(seq 1 100); do (exec 3<>/dev/tcp/127.0.0.1/6666) 2>/dev/null && break; sleep 0.05; done
 fi
 
 # In the background, so that a signal to this script reaches its trap at once and ends all three.

@@ -144,7 +144,8 @@ QString firstUnencodable(const QString &text)
 bool isValidUtf8(const QByteArray &bytes)
 {
     QStringDecoder dec(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    (void)dec.decode(bytes);
+    // The decoder only runs when its result is turned into a string.
+    const QString text = dec.decode(bytes);
     return !dec.hasError();
 }
 
