@@ -11,7 +11,8 @@
 #include <deque>
 #include <thread>
 
-Q_LOGGING_CATEGORY(lcGateway, "velaro.gateway")
+// Diagnostics stay silent unless QT_LOGGING_RULES="velaro.gateway.debug=true" asks for them.
+Q_LOGGING_CATEGORY(lcGateway, "velaro.gateway", QtInfoMsg)
 
 using namespace Gateway;
 
