@@ -2,6 +2,7 @@
 #include "app/MainView.h"
 #include <QStringList>
 #include <deque>
+#include <functional>
 
 // Records what the session shows; the countdown and the login dialog answer from a script.
 struct FakeMainView : MainView {
@@ -12,6 +13,7 @@ struct FakeMainView : MainView {
     bool minimized = false;
     int shown = 0, hiddenToTray = 0, countdowns = 0, loginDialogs = 0;
     std::deque<bool> countdownAnswers; // empty: cancel
+    std::function<bool(int)> onCountdown; // when set, answers instead (gets the countdown's number)
     std::function<bool()> loginDialog;
 
     void setSessionLabels(const QString &u, const QString &l, const QString &c, const QString &b) override
@@ -42,6 +44,8 @@ struct FakeMainView : MainView {
     bool showReloginCountdown(int) override
     {
         ++countdowns;
+        if (onCountdown)
+            return onCountdown(countdowns);
         if (countdownAnswers.empty())
             return false;
         const bool a = countdownAnswers.front();
