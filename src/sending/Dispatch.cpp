@@ -81,6 +81,13 @@ void Dispatch::startRun()
     DispatchNextBatch();
 }
 
+void Dispatch::startRunWithStatus(const QString &status)
+{
+    if (onStatus)
+        onStatus(status);
+    startRun();
+}
+
 int Dispatch::AppendSendHistory(const QString &numbers, const QString &text, const QString &validTime,
                                 const QString &atTime, const QString &type)
 {

@@ -31,6 +31,8 @@ public:
 
     // Starts a run of the whole queue (the send button or the resume question).
     void startRun();
+    // The same, with a text for the second status pane while it runs.
+    void startRunWithStatus(const QString &status);
     // Takes and submits the next batch; false when none could be submitted (the run then ends).
     bool DispatchNextBatch();
     // Handlers of the protocol client's notifications.
