@@ -53,14 +53,13 @@ HttpProxy webProxyFor(const QString &name, const QString &host, const QString &p
 }
 } // namespace
 
-MainController::MainController(TDataM &dm, QObject *parent) : QObject(parent), m_dm(dm) {}
-
-MainController::~MainController()
+MainController::MainController(TDataM &dm, QObject *parent) : QObject(parent), m_dm(dm)
 {
-    // The protocol client outlives nothing it notifies.
-    if (m_dm.sms().OnSMSActionNotify)
-        m_dm.sms().OnSMSActionNotify = nullptr;
+    // Errors of the handlers below reach the general error box, as any uncaught error does.
+    m_dm.sms().onHandlerError = [&dm](const QString &text) { dm.prompter().information(text); };
 }
+
+MainController::~MainController() { m_dm.sms().onHandlerError = nullptr; }
 
 // ---- logging in ----------------------------------------------------------------------------
 
@@ -299,6 +298,26 @@ void MainController::WM_SMSActionNotify(quint32 commandId, quint32 status)
     default: break;
     }
 }
+
+void MainController::WM_SMSSubmitNotify(const TSubmitResp &resp, quint32 status)
+{
+    if (hooks.submitNotify)
+        hooks.submitNotify(resp, status);
+}
+
+void MainController::WM_SMSReport(const TMessage_Report &report)
+{
+    if (hooks.report)
+        hooks.report(report);
+}
+
+void MainController::WM_SMSDeliverSM(const TDeliverSM &msg)
+{
+    if (hooks.deliver)
+        hooks.deliver(msg);
+}
+
+bool MainController::viewMinimized() const { return m_view && m_view->isMinimized(); }
 
 void MainController::postAutoReLogin()
 {

@@ -45,7 +45,12 @@ public:
         std::function<void()> dayReminderCheck;
         std::function<void()> clearDispatchNumbers;
         std::function<void(const QByteArray &)> loadFilterWordsFromGateway;
+        // The protocol client's results for the send pipeline and the inbox.
+        std::function<void(const Gateway::TSubmitResp &, quint32)> submitNotify;
+        std::function<void(const Gateway::TMessage_Report &)> report;
+        std::function<void(const Gateway::TDeliverSM &)> deliver;
     } hooks;
+    bool viewMinimized() const;
 
     // The login routine: configures the protocol client and the web client, starts the login
     // and stores the values. False (with the reason shown) when the server text names no gateway.
@@ -60,6 +65,9 @@ public:
     void SetSMSConnected(bool connected);
     void StartSession();
     void WM_SMSActionNotify(quint32 commandId, quint32 status) override;
+    void WM_SMSSubmitNotify(const Gateway::TSubmitResp &resp, quint32 status) override;
+    void WM_SMSReport(const Gateway::TMessage_Report &report) override;
+    void WM_SMSDeliverSM(const Gateway::TDeliverSM &msg) override;
     // Posted to itself after a lost or failed session.
     void WM_AutoReLogin();
     void postAutoReLogin();
@@ -93,8 +101,10 @@ public:
     int minimisedReloginDelayMs = 1000;
     int reloginCountdownSeconds = 10;
 
-private:
+    // autofileter := "1"; the once-a-day markers sr and jr cleared unless they hold today.
     void clearStaleDayMarkers();
+
+private:
     void showBalance();
 
     TDataM &m_dm;

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <chrono>
@@ -541,7 +542,15 @@ TSMSSOCKET::~TSMSSOCKET()
 void TSMSSOCKET::deliver(const std::function<void()> &fn)
 {
     if (QThread::currentThread() == thread()) {
-        fn();
+        try {
+            fn();
+        } catch (const VelaroError &e) {
+            if (onHandlerError)
+                onHandlerError(e.text());
+        } catch (const std::exception &e) {
+            if (onHandlerError)
+                onHandlerError(QString::fromLocal8Bit(e.what()));
+        }
         return;
     }
     struct Sync {
@@ -550,24 +559,31 @@ void TSMSSOCKET::deliver(const std::function<void()> &fn)
         bool running = false, done = false, abandoned = false;
     };
     auto s = std::make_shared<Sync>();
+    QPointer<TSMSSOCKET> self(this);
     QMetaObject::invokeMethod(
         this,
-        [s, fn] {
+        [s, fn, self] {
             {
                 std::lock_guard<std::mutex> g(s->m);
                 if (s->abandoned)
                     return;
                 s->running = true;
             }
+            QString error;
             try {
                 fn();
-            } catch (...) {
+            } catch (const VelaroError &e) {
+                error = e.text();
+            } catch (const std::exception &e) {
+                error = QString::fromLocal8Bit(e.what());
             }
             {
                 std::lock_guard<std::mutex> g(s->m);
                 s->done = true;
             }
             s->cv.notify_all();
+            if (!error.isEmpty() && self && self->onHandlerError)
+                self->onHandlerError(error);
         },
         Qt::QueuedConnection);
     std::unique_lock<std::mutex> l(s->m);

@@ -121,6 +121,8 @@ public:
     std::function<void(const Gateway::TDeliverSM &)> OnSMSDeliverSM;
     std::function<void(const Gateway::TMessage_Report &)> OnSMSReport;
     std::function<void(int)> OnSMSStatus;
+    // An error raised by a window message's handler; the handler's sender must not see it.
+    std::function<void(const QString &)> onHandlerError;
 
 private:
     friend class Worker;

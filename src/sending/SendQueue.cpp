@@ -29,6 +29,11 @@ void SendQueue::SaveComposition(const QString &number, const QString &text, cons
     db.ExecSql(sql);
 }
 
+void SendQueue::saveCompositionText(const QString &text)
+{
+    m_dm.db().ExecSql(QStringLiteral("update 临时发送内容表  set 内容=") + q(text));
+}
+
 void SendQueue::ClearComposition() { m_dm.db().ExecSql(QStringLiteral("Update 临时发送内容表 set 内容=''")); }
 
 void SendQueue::clearContent()
@@ -64,14 +69,12 @@ bool SendQueue::sendClicked(const QString &memoText, const QString &type, const 
         return false;
     }
     const QString T = FilterLineBreaks(m_dm, memoText);
-    // A character the gateway's code page cannot carry would arrive as "?": refuse it by name.
-    if (const QStringList bad = UnsendableCharacters(T); !bad.isEmpty()) {
-        p.information(QStringLiteral("内容中有无法发送的字符(%1)，请删除后再发送").arg(bad.join(QStringLiteral("、"))));
-        return false;
-    }
-    const QString words = CheckIllegalWords(m_dm, T);
-    if (!words.isEmpty()) {
-        p.information(QStringLiteral("有非法字符(") + words + QStringLiteral(")!，请检查"));
+    // Forbidden words, characters the gateway's code page cannot carry (they would arrive as
+    // "?"), and attached texts that leave no room in a part: refused before anything is queued.
+    const auto &counts = m_list.classCounts();
+    const QString refusal = SendContentRefusal(m_dm, T, ems, counts[1] + counts[2] > 0, counts[3] > 0);
+    if (!refusal.isEmpty()) {
+        p.information(refusal);
         return false;
     }
     AccountDatabase &db = m_dm.db();

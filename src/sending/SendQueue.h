@@ -22,6 +22,9 @@ public:
     std::function<void(bool)> setPagesEnabled;   // the send and receive pages
 
     void SaveComposition(const QString &number, const QString &text, const QString &type, const QString &sendTime);
+    // Every keystroke saves the text alone; the send list rows take the rest when the compose
+    // box is left and at the send, so typing stays fast however long the list is.
+    void saveCompositionText(const QString &text);
     void ClearComposition();
     // "清空内容(&C)": the compose box is emptied by the caller.
     void clearContent();
