@@ -160,6 +160,8 @@ CREATE INDEX "历史表_id_nr" ON 历史表("内容");
 CREATE INDEX "历史表_id_sj" ON 历史表("时间");
 CREATE INDEX "发送内容表_id_zh" ON 发送内容表("子号");
 CREATE INDEX "发送内容表_id_qfh" ON 发送内容表("群发号");
+-- The dispatch takes the queue in this order, a batch at a time.
+CREATE INDEX "要发缓存表_id_order" ON 要发缓存表("内容","号码","类型");
 
 CREATE VIEW v_user AS SELECT 类别表.编码 AS 编码, 类别表.父级 AS 父级, 类别表.名称 AS 类别 ,用户表.编号,手机,备注,生日提醒,生日,是农历,姓名,加入时间,到期时间 FROM 用户表 INNER JOIN 类别表 ON 用户表.类别 = 类别表.编码;
 

@@ -289,6 +289,14 @@ void sqliteAlterColumn(AccountDatabase &db, const QString &table, const QString 
 
 } // namespace
 
+void SchemaManager::ensureWorkingIndexes()
+{
+    // Not part of any version step: they only make the campaign-size paths fast.
+    m_db.ExecSql(QStringLiteral("CREATE INDEX IF NOT EXISTS ") +
+                 SqlDialect::quoteIdent(m_db.dialect().indexName(QStringLiteral("id_order"), QStringLiteral("要发缓存表"))) +
+                 QStringLiteral(" ON 要发缓存表(\"内容\",\"号码\",\"类型\")"));
+}
+
 SchemaManager::UpgradeResult SchemaManager::UpgradeDatabase()
 {
     const QString P = TDataM::GetProgramVersion(false);
@@ -306,8 +314,10 @@ SchemaManager::UpgradeResult SchemaManager::UpgradeDatabase()
             exitRequested();
         return UpgradeResult::Incompatible;
     }
-    if (*Dn >= *Pn)
+    if (*Dn >= *Pn) {
+        ensureWorkingIndexes();
         return UpgradeResult::Current;
+    }
 
     const int d = *Dn;
     const SqlDialect &dialect = m_db.dialect();
@@ -419,5 +429,6 @@ SchemaManager::UpgradeResult SchemaManager::UpgradeDatabase()
         }
         run(QStringLiteral("update 系统信息 set 数据库版本号=") + quotedP);
     });
+    ensureWorkingIndexes();
     return UpgradeResult::Upgraded;
 }

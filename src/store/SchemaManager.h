@@ -20,6 +20,8 @@ public:
     // shown and exitRequested called. A failing step raises and leaves the database unchanged.
     UpgradeResult UpgradeDatabase();
     void RebuildUserView();
+    // Indexes the program relies on for speed, created when missing.
+    void ensureWorkingIndexes();
     QString GetCustomColumnList();
     std::vector<std::pair<QString, int>> customColumns();
     void AddCustomColumn(const QString &name, int kind);
