@@ -401,3 +401,22 @@ TEST_F(SmsSocketTest, HttpProxyConnectExchange)
         }
     }
 }
+
+TEST_F(SmsSocketTest, AFloodOfDeliversIsAcknowledgedAndHandedOverInOrder)
+{
+    login();
+    constexpr int n = 3000;
+    QByteArray flood;
+    for (int i = 1; i <= n; ++i)
+        flood += FakeGateway::deliver(quint32(i), "13800000001", "10086", QByteArray::number(i));
+    gw.send(flood);
+    for (int i = 1; i <= n; ++i) {
+        auto ack = gw.nextPacket();
+        ASSERT_TRUE(ack) << i;
+        ASSERT_EQ(FakeGateway::seqOf(*ack), quint32(i));
+    }
+    ASSERT_TRUE(waitUntil([&] { return rec.delivers.size() == size_t(n); }, 20000));
+    for (int i = 0; i < n; ++i)
+        ASSERT_EQ(rec.delivers[size_t(i)].Content, QString::number(i + 1));
+    EXPECT_TRUE(sock->isLoggedIn());
+}
