@@ -5,6 +5,7 @@
 #include "app/MainController.h"
 #include "common/Clock.h"
 #include "common/ScriptedPrompter.h"
+#include "sending/ContentRules.h"
 #include "sending/SendPipeline.h"
 #include "store/dm.h"
 #include <QCoreApplication>
@@ -68,6 +69,28 @@ void BM_QueueSendList(benchmark::State &state)
     state.counters["queue_rows"] = c.pipe->dispatch.QueueCount();
 }
 BENCHMARK(BM_QueueSendList)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+
+// One keystroke in the compose box with 100,000 recipients listed: the counters of the
+// group's caption and the saved composition.
+void BM_ComposeKeystroke(benchmark::State &state)
+{
+    Client c;
+    c.dm->db().OpenAccountDatabase("10001");
+    c.dm->schema().UpgradeDatabase();
+    c.fillSendList();
+    const QStringList entries = InsertFieldEntries(*c.dm);
+    const SplitSettings settings = SplitSettings::of(*c.dm);
+    QString text = QStringLiteral("尊敬的客户您好，");
+    int i = 0;
+    for (auto _ : state) {
+        text += QChar(u'一' + (i++ % 200));
+        const QString filtered = FilterLineBreaks(*c.dm, text);
+        benchmark::DoNotOptimize(CounterCaption(filtered, entries, settings, false));
+        c.pipe->queue.saveCompositionText(filtered);
+    }
+    state.counters["recipients"] = c.pipe->list.numbers().count();
+}
+BENCHMARK(BM_ComposeKeystroke)->Unit(benchmark::kMillisecond)->Iterations(300)->UseRealTime();
 
 void BM_DispatchEndToEnd(benchmark::State &state)
 {
