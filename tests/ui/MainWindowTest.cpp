@@ -1,16 +1,20 @@
 #include "../app/LocalHttpServer.h"
 #include "../store/StoreFixture.h"
 #include "UiWait.h"
+#include "app/ui/BulletinScroller.h"
+#include "app/ui/U_loign.h"
 #include "app/ui/WebPanel.h"
 #include "app/ui/u_nemain.h"
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
-#include <QTextBrowser>
+#include <QTimer>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
@@ -64,10 +68,6 @@ TEST(MainWindow, HasEveryAreaWithItsCaptions)
     EXPECT_EQ(w.hideDetailsCheck->text(),
               QStringLiteral("不显示详细用户资料(大数据量时可避免显示过程过于耗时)"));
 
-    EXPECT_EQ(w.userNameLabel->text(), QStringLiteral("用户名称："));
-    EXPECT_EQ(w.loginNameLabel->text(), QStringLiteral("登陆账号："));
-    EXPECT_EQ(w.customerNoLabel->text(), QStringLiteral("客户编号:"));
-    EXPECT_EQ(w.balanceLabel->text(), QStringLiteral("账户余额："));
     EXPECT_EQ(w.findChild<QLabel *>(QStringLiteral("bulletinHeading"))->text(), QStringLiteral("公告"));
 
     EXPECT_EQ(w.clockPane->text(), QStringLiteral("2008年05月04日 13:02:09"));
@@ -173,4 +173,126 @@ TEST(MainWindow, WebPanelsShowOnlyWhenTheProviderAnswersAndTheirKeyIsSet)
         }
         w.close();
     }
+}
+
+namespace {
+
+// Whether any pixel of the widget's rendering is clearly of that hue.
+bool showsColour(QWidget *w, const std::function<bool(const QColor &)> &hue)
+{
+    const QImage img = w->grab().toImage();
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (hue(QColor(img.pixel(x, y))))
+                return true;
+    return false;
+}
+bool reddish(const QColor &c)
+{
+    return c.red() > 150 && c.green() < 90 && c.blue() < 90;
+}
+bool greenish(const QColor &c)
+{
+    return c.green() > 90 && c.red() < 60 && c.blue() < 60;
+}
+
+} // namespace
+
+TEST(MainWindow, ShowsTheSessionStateItIsGiven)
+{
+    MainWindowFixture f;
+    f.create();
+    Tfrmmain &w = *f.window;
+    w.show();
+    // "充值" is hidden, and a hidden action reports itself disabled whatever its state.
+    const QStringList working = {"导入号码", "历史", "更改密码", "系统设置"};
+    struct State {
+        bool connected;
+        QString user, login, customer, balance, connection;
+        bool red, green;
+    } states[] = {
+        {false, "用户名称:", "登陆账号:", "客户编号:", "账号余额:0 条", "连接状态:断开", true, false},
+        {true, "用户名称:", "登陆账号:", "客户编号:", "账号余额:0条", "连接状态:连接", false, true},
+        {false, "用户名称:", "登陆账号:", "客户编号:", "账号余额:0 条", "连接状态:断开", true, false},
+    };
+    bool first = true;
+    for (const State &s : states) {
+        SCOPED_TRACE(s.connected);
+        // The window shows the logged-out state from its creation on.
+        if (!first)
+            f.controller.SetSMSConnected(s.connected);
+        first = false;
+        EXPECT_EQ(w.userNameLabel->text(), s.user);
+        EXPECT_EQ(w.loginNameLabel->text(), s.login);
+        EXPECT_EQ(w.customerNoLabel->text(), s.customer);
+        EXPECT_EQ(w.balanceLabel->text(), s.balance);
+        EXPECT_EQ(w.connectionPane->text(), s.connection);
+        EXPECT_EQ(showsColour(w.connectionPane, reddish), s.red);
+        EXPECT_EQ(showsColour(w.connectionPane, greenish), s.green);
+        EXPECT_EQ(w.resultPane->text(), "");
+        EXPECT_EQ(w.toolButton("上线")->isEnabled(), !s.connected);
+        EXPECT_EQ(w.toolButton("下线")->isEnabled(), s.connected);
+        for (const QString &b : working)
+            EXPECT_EQ(w.toolButton(b)->isEnabled(), s.connected) << b.toStdString();
+        EXPECT_EQ(w.RzPageControl2->isEnabled(), s.connected);
+        EXPECT_EQ(w.contactPages->isEnabled(), s.connected);
+    }
+    // While a login is under way the pane is black.
+    w.setConnectionPane("请稍候，正在登录中...", MainView::PaneColor::Black);
+    EXPECT_FALSE(showsColour(w.connectionPane, reddish));
+    EXPECT_FALSE(showsColour(w.connectionPane, greenish));
+    EXPECT_TRUE(showsColour(w.connectionPane, [](const QColor &c) { return c.lightness() < 60; }));
+    EXPECT_EQ(w.reminderContentHeading(), "提醒内容(移动联通不能大于0个字符,小灵通则应再减去25个字符)");
+    w.close();
+}
+
+TEST(MainWindow, BulletinScrollsWhileItHasText)
+{
+    MainWindowFixture f;
+    f.create();
+    Tfrmmain &w = *f.window;
+    w.resize(1000, 600);
+    w.show();
+    w.setBulletin("今日公告：系统维护将于今晚进行。");
+    EXPECT_EQ(w.bulletinText->text(), "今日公告：系统维护将于今晚进行。");
+    EXPECT_TRUE(w.bulletinText->scrolling());
+    const int before = w.bulletinText->offset();
+    ASSERT_TRUE(waitFor([&] { return w.bulletinText->offset() != before; }));
+    // Logging out empties it and stops it.
+    f.controller.SetSMSConnected(false);
+    EXPECT_EQ(w.bulletinText->text(), "");
+    EXPECT_FALSE(w.bulletinText->scrolling());
+    w.close();
+}
+
+TEST(MainWindow, TrayAndDialogsOfTheSession)
+{
+    MainWindowFixture f;
+    f.create();
+    Tfrmmain &w = *f.window;
+    w.show();
+    EXPECT_FALSE(w.isMinimized());
+    w.hideToTray();
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_TRUE(w.isMinimized()); // a re-login then starts without the countdown
+    w.showMainWindow();
+    EXPECT_TRUE(w.isVisible());
+    EXPECT_FALSE(w.isMinimized());
+
+    w.countdownPeriodMs = 1;
+    EXPECT_TRUE(w.showReloginCountdown(3));
+
+    // "上线" opens the login dialog; cancelling it leaves everything as it was.
+    w.loginModifiers = Qt::NoModifier;
+    QString seen;
+    QTimer::singleShot(0, &w, [&] {
+        ASSERT_TRUE(waitFor([&] { return qobject_cast<Tfrm_login *>(QApplication::activeModalWidget()); }));
+        auto *d = qobject_cast<Tfrm_login *>(QApplication::activeModalWidget());
+        seen = d->windowTitle();
+        d->cancelButton->click();
+    });
+    w.toolButton("上线")->trigger();
+    EXPECT_EQ(seen, "用户登陆");
+    EXPECT_TRUE(w.toolButton("上线")->isEnabled());
+    w.close();
 }

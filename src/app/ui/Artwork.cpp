@@ -85,6 +85,40 @@ QPixmap builtInSplash(const QString &productName)
     return pm;
 }
 
+QPixmap builtInLoginBanner(const QString &productName, const QSize &size)
+{
+    QPixmap pm(size);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient bg(0, 0, size.width(), 0);
+    bg.setColorAt(0, QColor(0x1d, 0x4e, 0x9e));
+    bg.setColorAt(1, QColor(0x3a, 0x7b, 0xd5));
+    p.fillRect(pm.rect(), bg);
+    const int h = size.height();
+    QRadialGradient glow(size.width() * 0.85, h * 0.3, h);
+    glow.setColorAt(0, QColor(255, 255, 255, 60));
+    glow.setColorAt(1, QColor(255, 255, 255, 0));
+    p.fillRect(pm.rect(), glow);
+    const QIcon icon = builtInIcon();
+    const int iconSize = qMin(48, h - 16);
+    p.drawPixmap(QRect(16, (h - iconSize) / 2, iconSize, iconSize), icon.pixmap(64));
+    p.setPen(Qt::white);
+    QFont big(QStringLiteral("Noto Sans CJK SC"));
+    big.setPixelSize(qMax(12, h / 3));
+    big.setBold(true);
+    p.setFont(big);
+    const QRect text(iconSize + 32, 0, size.width() - iconSize - 40, h);
+    p.drawText(text.adjusted(0, 0, 0, -h / 3), Qt::AlignLeft | Qt::AlignBottom, productName);
+    QFont sub = big;
+    sub.setPixelSize(qMax(10, h / 6));
+    sub.setBold(false);
+    p.setFont(sub);
+    p.setPen(QColor(255, 255, 255, 210));
+    p.drawText(text.adjusted(0, h * 2 / 3 + 2, 0, 0), Qt::AlignLeft | Qt::AlignTop,
+               QStringLiteral("短信群发客户端"));
+    return pm;
+}
+
 QIcon builtInIcon()
 {
     QIcon icon;

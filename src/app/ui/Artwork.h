@@ -1,6 +1,7 @@
 #pragma once
 #include <QIcon>
 #include <QPixmap>
+#include <QSize>
 #include <QString>
 
 // The program's pictures: the branding files of the home folder, or pictures drawn by us.
@@ -13,4 +14,6 @@ QIcon windowIcon();
 QPixmap flashPicture();
 QPixmap builtInSplash(const QString &productName);
 QIcon builtInIcon();
+// The login dialog's banner when "loginA.gif" is missing.
+QPixmap builtInLoginBanner(const QString &productName, const QSize &size);
 } // namespace Artwork

@@ -3,7 +3,10 @@
 #include "app/ProviderConfig.h"
 #include "app/ui/Artwork.h"
 #include "app/ui/AsyncHttp.h"
+#include "app/ui/BulletinScroller.h"
 #include "app/ui/OnLineFAQForm.h"
+#include "app/ui/TimeAutoLoginFrm.h"
+#include "app/ui/U_loign.h"
 #include "app/ui/WebPanel.h"
 #include "common/Clock.h"
 #include <QAction>
@@ -21,7 +24,6 @@
 #include <QSystemTrayIcon>
 #include <QTabWidget>
 #include <QTableView>
-#include <QTextBrowser>
 #include <QToolBar>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -103,9 +105,20 @@ Tfrmmain::Tfrmmain(MainController &controller, const Clock &clock, QWidget *pare
 
     applyWebPanels(MainController::WebPanels{});
     startWebPanelCheck();
+
+    connect(toolButton(QStringLiteral("上线")), &QAction::triggered, this,
+            [this] { m_controller.onlineClicked(); });
+    connect(toolButton(QStringLiteral("下线")), &QAction::triggered, this,
+            [this] { m_controller.offlineClicked(); });
+    m_controller.setView(this);
+    m_controller.SetSMSConnected(false);
 }
 
-Tfrmmain::~Tfrmmain() = default;
+Tfrmmain::~Tfrmmain()
+{
+    // Notifications that still arrive find no window.
+    m_controller.setView(nullptr);
+}
 
 void Tfrmmain::buildToolBar()
 {
@@ -252,9 +265,8 @@ QWidget *Tfrmmain::buildRightSide()
     head->setAlignment(Qt::AlignCenter);
     head->setStyleSheet(QStringLiteral("background:#2b5ca8; color:white; font-weight:bold; padding:4px;"));
     bv->addWidget(head);
-    bulletinText = new QTextBrowser(bulletinPanel);
+    bulletinText = new BulletinScroller(bulletinPanel);
     bulletinText->setObjectName(QStringLiteral("bulletinText"));
-    bulletinText->setFrameShape(QFrame::NoFrame);
     bv->addWidget(bulletinText, 1);
     v->addWidget(bulletinPanel, 1);
 
@@ -268,9 +280,6 @@ void Tfrmmain::buildStatusBar()
 {
     QStatusBar *bar = statusBar();
     connectionPane = pane(QStringLiteral("connectionPane"), 160, bar);
-    // The state before any login; the session control rewrites it.
-    connectionPane->setText(QStringLiteral("连接状态:断开"));
-    connectionPane->setStyleSheet(QStringLiteral("color: red;"));
     resultPane = pane(QStringLiteral("resultPane"), 200, bar);
     clockPane = pane(QStringLiteral("clockPane"), 190, bar);
     clockPane->setAlignment(Qt::AlignCenter);
@@ -349,9 +358,90 @@ void Tfrmmain::startWebPanelCheck()
         });
 }
 
+void Tfrmmain::setSessionLabels(const QString &userName, const QString &loginName, const QString &customerNo,
+                                const QString &balance)
+{
+    userNameLabel->setText(userName);
+    loginNameLabel->setText(loginName);
+    customerNoLabel->setText(customerNo);
+    balanceLabel->setText(balance);
+}
+
+void Tfrmmain::setBalanceLabel(const QString &text)
+{
+    balanceLabel->setText(text);
+}
+
+void Tfrmmain::setConnectionPane(const QString &text, PaneColor color)
+{
+    const char *name = color == PaneColor::Red ? "red" : color == PaneColor::Green ? "green" : "black";
+    connectionPane->setStyleSheet(QStringLiteral("color: %1;").arg(QLatin1String(name)));
+    connectionPane->setText(text);
+}
+
+void Tfrmmain::setResultPane(const QString &text)
+{
+    resultPane->setText(text);
+}
+
+void Tfrmmain::setWorkingAreasEnabled(bool on)
+{
+    contactPages->setEnabled(on);
+    RzPageControl2->setEnabled(on);
+    for (const char16_t *caption : {u"导入号码", u"充值", u"历史", u"更改密码", u"系统设置"})
+        toolButton(QString::fromUtf16(caption))->setEnabled(on);
+    toolButton(QStringLiteral("上线"))->setEnabled(!on);
+    toolButton(QStringLiteral("下线"))->setEnabled(on);
+}
+
+void Tfrmmain::setBulletin(const QString &text)
+{
+    bulletinText->setText(text);
+}
+
+void Tfrmmain::setReminderContentHeading(const QString &text)
+{
+    m_reminderHeading = text;
+}
+
+void Tfrmmain::showMainWindow()
+{
+    m_inTray = false;
+    if (QMainWindow::isMinimized())
+        showNormal();
+    else
+        show();
+}
+
+void Tfrmmain::hideToTray()
+{
+    m_inTray = true;
+    hide();
+}
+
+bool Tfrmmain::isMinimized() const
+{
+    return QMainWindow::isMinimized() || (m_inTray && isHidden());
+}
+
+bool Tfrmmain::showReloginCountdown(int seconds)
+{
+    TTimeAutoLoginFrm countdown(seconds, this, countdownPeriodMs);
+    return countdown.exec() == QDialog::Accepted;
+}
+
+bool Tfrmmain::showLoginDialog()
+{
+    Tfrm_login dialog(m_controller, this, loginModifiers.value_or(QGuiApplication::queryKeyboardModifiers()));
+    // Modal to this window only, so the help window its links open stays usable.
+    dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec() == QDialog::Accepted;
+}
+
 void Tfrmmain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
+    m_inTray = false;
     if (event->spontaneous())
         return; // the window manager restoring it is not a new showing
     setTrayEnabled(true);

@@ -1,7 +1,9 @@
 #pragma once
 #include "app/MainController.h"
+#include "app/MainView.h"
 #include <QMainWindow>
 #include <QTimer>
+#include <optional>
 
 class Clock;
 class QAction;
@@ -10,12 +12,12 @@ class QLabel;
 class QProgressBar;
 class QSystemTrayIcon;
 class QTabWidget;
-class QTextBrowser;
+class BulletinScroller;
 class QToolBar;
 class WebPanel;
 
-// The main window: thin; its behaviour lives in MainController.
-class Tfrmmain : public QMainWindow {
+// The main window: thin; its behaviour lives in MainController, which drives it as its view.
+class Tfrmmain : public QMainWindow, public MainView {
     Q_OBJECT
 public:
     Tfrmmain(MainController &controller, const Clock &clock, QWidget *parent = nullptr);
@@ -32,7 +34,7 @@ public:
     QLabel *customerNoLabel = nullptr;
     QLabel *balanceLabel = nullptr;
     QWidget *bulletinPanel = nullptr;
-    QTextBrowser *bulletinText = nullptr;
+    BulletinScroller *bulletinText = nullptr;
     QCheckBox *hideDetailsCheck = nullptr;
     QLabel *connectionPane = nullptr;
     QLabel *resultPane = nullptr;
@@ -45,6 +47,27 @@ public:
     bool webPanelCheckDone() const { return m_webCheckDone; }
 
     void setBirthdayCount(int count);
+    QString reminderContentHeading() const { return m_reminderHeading; }
+
+    // MainView
+    void setSessionLabels(const QString &userName, const QString &loginName, const QString &customerNo,
+                          const QString &balance) override;
+    void setBalanceLabel(const QString &text) override;
+    void setConnectionPane(const QString &text, PaneColor color) override;
+    void setResultPane(const QString &text) override;
+    void setWorkingAreasEnabled(bool on) override;
+    void setBulletin(const QString &text) override;
+    void setReminderContentHeading(const QString &text) override;
+    void showMainWindow() override;
+    void hideToTray() override;
+    bool isMinimized() const override;
+    bool showReloginCountdown(int seconds) override;
+    bool showLoginDialog() override;
+
+    // The length of one counted second of the re-login countdown (tests shorten it).
+    int countdownPeriodMs = 1000;
+    // Keyboard modifiers the login dialog sees as held; unset, the real keyboard's.
+    std::optional<Qt::KeyboardModifiers> loginModifiers;
     // Shows the panels the plan names and hides the others.
     void applyWebPanels(const MainController::WebPanels &plan);
 
@@ -76,5 +99,7 @@ private:
     bool m_trayEnabled = false;
     bool m_webCheckDone = false;
     bool m_closed = false;
+    bool m_inTray = false;
+    QString m_reminderHeading;
     int m_birthdayPage = -1;
 };
