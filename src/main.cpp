@@ -7,6 +7,8 @@
 #include "app/ui/u_nemain.h"
 #include "common/Clock.h"
 #include "common/HomeFolder.h"
+#include "sending/SendPipeline.h"
+#include "sending/ui/SendPage.h"
 #include "store/dm.h"
 #include <QEventLoop>
 #include <QPointer>
@@ -46,7 +48,9 @@ int run(VelaroApplication &app, Prompter &prompter)
     splashPause(1000);
 
     MainController controller(*dm);
+    SendPipeline pipeline(*dm, controller);
     auto mainWindow = std::make_unique<Tfrmmain>(controller, clock);
+    mainWindow->installSendPage(new SendPage(*dm, pipeline, prompter), pipeline);
     QObject::connect(mainWindow.get(), &Tfrmmain::closed, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     if (splash)

@@ -224,6 +224,16 @@ void Dispatch::RecordSubmitSuccess(const QString &msgId, const QString &statusTe
                QStringLiteral(",号码,") + SqlDialect::quote(statusText) + QLatin1Char(',') + SqlDialect::quote(now()) +
                QStringLiteral(",组别,姓名,字数,内容,分割条数,类型 from  临时缓存表 "));
     db.ExecSql(QStringLiteral("delete  from 临时缓存表 "));
+    // A report can overtake the answer to its own submit; its mark is applied now.
+    for (const auto &[state, condition] :
+         {std::pair{QStringLiteral("非法字符"), QStringLiteral("状态='illegal'")},
+          std::pair{QStringLiteral("失败"), QStringLiteral("状态 not in ('DELIVRD','0','illegal')")}}) {
+        const QString reports = QStringLiteral(" from 状态报告表 r where r.MSID=") + I + QStringLiteral(" and ") + condition;
+        db.ExecSql(QStringLiteral("update 历史表 set 状态=") + SqlDialect::quote(state) +
+                   QStringLiteral(",报告=(select cast(r.错误代码 as text)") + reports +
+                   QStringLiteral(" and r.源号码=历史表.号码 limit 1) where 群发编号=") + I +
+                   QStringLiteral(" and 号码 in (select r.源号码") + reports + QLatin1Char(')'));
+    }
 }
 
 void Dispatch::SetSendHistoryMsgId(int row, const QString &msgId)

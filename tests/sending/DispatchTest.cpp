@@ -290,3 +290,24 @@ TEST_F(DispatchTest, AFailingHistoryWriteLeavesTheBatchWhereItWas)
     EXPECT_EQ(count("临时缓存表"), 5);
     EXPECT_EQ(count("发送内容表"), 0);
 }
+
+TEST_F(DispatchTest, AReportThatOvertakesItsSubmitAnswerStillMarksTheHistory)
+{
+    queuePart("x", {"13800000001", "13800000002"});
+    dispatch->startRun();
+    auto p = gw.nextPacket();
+    ASSERT_TRUE(p);
+    const quint32 seq = FakeGateway::seqOf(*p);
+    // The report is stored before the answer to its submit is handled.
+    dispatch->onReport([] {
+        TMessage_Report r;
+        r.MsgID = 900;
+        r.SrcNo = "13800000002";
+        r.Stat = "UNDELIV";
+        r.ErrCode = 5;
+        return r;
+    }());
+    dispatch->onSubmitNotify({seq, 900}, 0);
+    EXPECT_EQ(scalar("select 状态||'/'||报告 from 历史表 where 号码='13800000002'").toString(), "失败/5");
+    EXPECT_EQ(scalar("select 状态 from 历史表 where 号码='13800000001'").toString(), "成功");
+}

@@ -1,4 +1,7 @@
 #include "app/ui/u_nemain.h"
+#include "sending/SendPipeline.h"
+#include "sending/ui/RecipientPanel.h"
+#include "sending/ui/SendPage.h"
 #include "app/Branding.h"
 #include "app/ProviderConfig.h"
 #include "app/ui/Artwork.h"
@@ -438,12 +441,36 @@ bool Tfrmmain::showLoginDialog()
     return dialog.exec() == QDialog::Accepted;
 }
 
+void Tfrmmain::installSendPage(SendPage *page, SendPipeline &pipeline)
+{
+    QWidget *old = RzPageControl2->widget(0);
+    RzPageControl2->removeTab(0);
+    RzPageControl2->insertTab(0, page, QStringLiteral("信息发送"));
+    RzPageControl2->setCurrentIndex(0);
+    old->deleteLater();
+    m_sendPage = page;
+    connect(page, &SendPage::helpRequested, this, [](const QString &anchor) { ShowFaqPage(anchor); });
+    if (QAction *import = toolButton(QStringLiteral("导入号码")))
+        connect(import, &QAction::triggered, page, [page] { page->recipients->N10Click(); });
+    Dispatch &d = pipeline.dispatch;
+    d.onProgress = [this](int complete, int total) {
+        progressBar->setMaximum(qMax(total, 1));
+        progressBar->setValue(total > 0 ? qMin(complete, total) : 0);
+    };
+    d.onStatus = [this](const QString &text) { setResultPane(text); };
+    d.onBalance = [this](const QString &text) { setBalanceLabel(text); };
+    d.onPagesEnabled = [this](bool on) { RzPageControl2->setEnabled(on); };
+    pipeline.queue.setPagesEnabled = [this](bool on) { RzPageControl2->setEnabled(on); };
+}
+
 void Tfrmmain::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     m_inTray = false;
     if (event->spontaneous())
         return; // the window manager restoring it is not a new showing
+    if (m_sendPage)
+        m_sendPage->resetTimePickers();
     setTrayEnabled(true);
     m_controller.FormShow();
 }

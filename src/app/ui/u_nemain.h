@@ -15,6 +15,8 @@ class QTabWidget;
 class BulletinScroller;
 class QToolBar;
 class WebPanel;
+class SendPage;
+class SendPipeline;
 
 // The main window: thin; its behaviour lives in MainController, which drives it as its view.
 class Tfrmmain : public QMainWindow, public MainView {
@@ -24,6 +26,10 @@ public:
     ~Tfrmmain() override;
 
     MainController &controller() { return m_controller; }
+    // Puts the send page in place of the empty "信息发送" page and connects a run's progress,
+    // status, balance and page state to this window.
+    void installSendPage(SendPage *page, SendPipeline &pipeline);
+    SendPage *sendPage() const { return m_sendPage; }
 
     // Toolbar button by its caption, or nullptr.
     QAction *toolButton(const QString &caption) const;
@@ -91,6 +97,7 @@ private:
     void tickClock();
 
     MainController &m_controller;
+    SendPage *m_sendPage = nullptr;
     const Clock &m_clock;
     QToolBar *m_toolBar = nullptr;
     WebPanel *m_web[3] = {nullptr, nullptr, nullptr};

@@ -47,6 +47,7 @@ SendPage::SendPage(TDataM &dm, SendPipeline &pipeline, Prompter &prompter, QWidg
 
     auto *buttons = new QHBoxLayout;
     auto *help = new QLabel(QStringLiteral("<a href=\"#\">短信发送常见问题</a>"), this);
+    help->setObjectName(QStringLiteral("helpLink"));
     Button6 = new QPushButton(QStringLiteral("清空内容(&C)"), this);
     Button10 = new QPushButton(QStringLiteral("发送短信(&S)"), this);
     Button10->setDefault(true);
