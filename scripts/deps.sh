@@ -8,7 +8,7 @@ PKGS=(
   qt6-base-dev qt6-base-dev-tools libqt6sql6-sqlite libqt6sql6-psql libgl-dev
   libcurl4-openssl-dev libminizip-dev zlib1g-dev libfreexl-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  sqlite3 xvfb xauth x11-apps imagemagick fonts-noto-cjk
+  sqlite3 xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk
   dante-server tinyproxy python3 python3-openpyxl python3-xlwt clang libclang-rt-14-dev
 )
 

@@ -31,6 +31,7 @@ SendPage::SendPage(TDataM &dm, SendPipeline &pipeline, Prompter &prompter, QWidg
     AtDate = new QDateEdit(timeGroup);
     AtDate->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     AtDate->setCalendarPopup(true);
+    AtDate->setMinimumWidth(120);
     AtTime = new QTimeEdit(timeGroup);
     AtTime->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     AtDate->setEnabled(false);
