@@ -106,23 +106,39 @@ std::optional<qint32> parseDecimal(const QByteArray &text)
     return qint32(value);
 }
 
+// The user's name of a field, for the texts that refuse it.
+QString fieldName(const char *what)
+{
+    static const std::pair<const char *, const char16_t *> names[] = {
+        {"CustomerNo", u"客户编号"},       {"card number", u"充值卡号"},   {"card password", u"充值卡密码"},
+        {"content", u"短信内容"},          {"destination number", u"号码"}, {"forward-to number", u"转发号码"},
+        {"login name", u"登录账号"},       {"new password", u"新密码"},     {"password", u"密码"},
+        {"reply text", u"自动回复内容"},   {"reserve", u"保留字段"},       {"scheduled time", u"定时时间"},
+        {"validity time", u"有效时间"},
+    };
+    for (const auto &[key, name] : names)
+        if (qstrcmp(key, what) == 0)
+            return QString::fromUtf16(name);
+    return QString::fromLatin1(what);
+}
+
 // GBK bytes of a text bound for a field of at most maxBytes bytes.
 std::optional<QByteArray> fieldBytes(const QString &text, qsizetype maxBytes, const char *what,
                                      QString *error)
 {
     auto fail = [&](const QString &why) -> std::optional<QByteArray> {
         if (error)
-            *error = QString::fromLatin1(what) + QLatin1String(": ") + why;
+            *error = fieldName(what) + why;
         return std::nullopt;
     };
     QString bad;
     auto bytes = Gbk::encode(text, &bad);
     if (!bytes)
-        return fail(QLatin1String("character not in GBK: ") + bad);
+        return fail(QStringLiteral("中有无法发送的字符“%1”").arg(bad));
     if (bytes->contains('\0'))
-        return fail(QLatin1String("contains a zero character"));
+        return fail(QStringLiteral("中有空字符"));
     if (bytes->size() > maxBytes)
-        return fail(QStringLiteral("longer than %1 bytes").arg(maxBytes));
+        return fail(QStringLiteral("超过%1个字节").arg(maxBytes));
     return bytes;
 }
 
@@ -237,7 +253,7 @@ std::optional<QByteArray> BuildSubmit(const SubmitRequest &r, QString *error)
         const uint partNo = m.hasMatch() ? m.captured(1).toUInt(&okM) : 0;
         const uint partCount = m.hasMatch() ? m.captured(2).toUInt(&okN) : 0;
         if (!okM || !okN || partNo > 255 || partCount > 255)
-            return fail(QLatin1String("part marker is not m/n with numbers up to 255: ") + r.PartMarker);
+            return fail(QStringLiteral("分条标记“%1”无效").arg(r.PartMarker));
         partField = QByteArray("\x05\x0B\x0C", 3);
         partField.append(char(partCount)).append(char(partNo));
     }
@@ -246,7 +262,7 @@ std::optional<QByteArray> BuildSubmit(const SubmitRequest &r, QString *error)
     const qsizetype L = content->size();
     const qint64 total = 109 + 21 * qint64(d) + L;
     if (total > qint64(MaxPacketLength))
-        return fail(QStringLiteral("too many destination numbers: %1").arg(d));
+        return fail(QStringLiteral("号码个数 %1 太多").arg(d));
     QByteArray b = newPacket(quint32(total), Cmd::Submit, r.Sequence_No);
     putBytes(b, 16, *customerNo);
     b[37] = 1;
