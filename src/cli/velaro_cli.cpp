@@ -190,8 +190,12 @@ int main(int argc, char **argv)
             err() << "上次的发送未完成：请用 --resume continue 或 --resume clear 指定。" << Qt::endl;
             return 1;
         }
-        if (pipe.dispatch.SendingInProgress)
-            waitFor([&] { return !pipe.dispatch.SendingInProgress; }, p.value("timeout").toInt() * 1000 + 1);
+        const int timeoutMs = (p.isSet("timeout") ? p.value("timeout").toInt() : 3600) * 1000;
+        // An unfinished earlier send continued at login runs to its end first.
+        if (pipe.dispatch.SendingInProgress && !waitFor([&] { return !pipe.dispatch.SendingInProgress; }, timeoutMs)) {
+            err() << "继续上次的发送超时，未完成。" << Qt::endl;
+            return 1;
+        }
 
         NumberImport import(pipe.list);
         import.open(p.value("numbers"), true);
@@ -212,7 +216,6 @@ int main(int argc, char **argv)
         pipe.queue.SaveComposition(QString(), FilterLineBreaks(dm, text), QStringLiteral("普通"), sendTime);
         if (!pipe.queue.sendClicked(text, QStringLiteral("普通"), sendTime, false))
             return 1;
-        const int timeoutMs = (p.isSet("timeout") ? p.value("timeout").toInt() : 3600) * 1000;
         if (!waitFor([&] { return !pipe.dispatch.SendingInProgress; }, timeoutMs)) {
             err() << "发送超时，未完成。" << Qt::endl;
             return 1;
