@@ -10,6 +10,15 @@
 
 namespace {
 QString q(const QString &s) { return SqlDialect::quote(s); }
+
+// An EMS type names its part: the first "(EMS)" becomes "(i/n)".
+QString partType(QString type, int index, int parts)
+{
+    const int at = type.indexOf(QStringLiteral("(EMS)"));
+    if (at >= 0)
+        type.replace(at, 5, QStringLiteral("(%1/%2)").arg(index + 1).arg(parts));
+    return type;
+}
 } // namespace
 
 SendQueue::SendQueue(TDataM &dm, SendList &list, Dispatch &dispatch) : m_dm(dm), m_list(list), m_dispatch(dispatch) {}
@@ -173,12 +182,8 @@ void SendQueue::QueueSendList(bool ems)
                                      .toString();
         for (int i = 0; i < parts.size(); ++i) {
             const int P = insertPart(parts[i]);
-            QString type = baseType;
-            const int at = type.indexOf(QStringLiteral("(EMS)"));
-            if (at >= 0)
-                type.replace(at, 5, QStringLiteral("(%1/%2)").arg(i + 1).arg(parts.size()));
             db.ExecSql(cols + QStringLiteral(" select  号码,姓名,组别,%1,字数,等级,定时时间,创建时间 ,%2,").arg(P).arg(i) +
-                       q(type) + QStringLiteral("  from  发送缓存表 where ") + L + QStringLiteral("(号码,1)='1' and 内容=") + C);
+                       q(partType(baseType, i, int(parts.size()))) + QStringLiteral("  from  发送缓存表 where ") + L + QStringLiteral("(号码,1)='1' and 内容=") + C);
             if (m_dispatch.processEvents)
                 m_dispatch.processEvents();
         }
@@ -215,14 +220,8 @@ void SendQueue::QueuePersonalised(const QString &text, bool ems)
                            .toString();
         for (int i = 0; i < parts.size(); ++i) {
             const int P = insertPart(parts[i]);
-            QString typeExpr = QStringLiteral("类型");
-            if (mobile) {
-                QString type = baseType;
-                const int at = type.indexOf(QStringLiteral("(EMS)"));
-                if (at >= 0)
-                    type.replace(at, 5, QStringLiteral("(%1/%2)").arg(i + 1).arg(parts.size()));
-                typeExpr = q(type);
-            }
+            const QString typeExpr =
+                mobile ? q(partType(baseType, i, int(parts.size()))) : QStringLiteral("类型");
             db.ExecSql(cols + QStringLiteral("%1,字数,等级,定时时间,创建时间 ,%2,").arg(P).arg(i) + typeExpr +
                        QStringLiteral("  from  发送缓存表 where 号码 =") + q(N));
         }
