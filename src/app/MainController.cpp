@@ -59,7 +59,11 @@ MainController::MainController(TDataM &dm, QObject *parent) : QObject(parent), m
     m_dm.sms().onHandlerError = [&dm](const QString &text) { dm.prompter().information(text); };
 }
 
-MainController::~MainController() { m_dm.sms().onHandlerError = nullptr; }
+MainController::~MainController()
+{
+    m_dm.sms().onHandlerError = nullptr;
+    m_dm.sms().detachNotifyTarget(this);
+}
 
 // ---- logging in ----------------------------------------------------------------------------
 

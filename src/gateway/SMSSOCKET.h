@@ -87,6 +87,12 @@ public:
 
     void SetConnection(const QString &host, const QString &port, SmsNotifyTarget *window, int sendThreads,
                        const TProxyInfo &proxy, int proxyKind);
+    // A notification target that goes away first stops being notified.
+    void detachNotifyTarget(SmsNotifyTarget *window)
+    {
+        if (m_window == window)
+            m_window = nullptr;
+    }
     void Login(const QString &loginName, const QString &password);
     void Logout();
     // Returns the sequence number used, 0 when nothing was queued.

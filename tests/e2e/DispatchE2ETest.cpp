@@ -61,4 +61,5 @@ TEST(DispatchE2E, QueuedNumbersGoOutWithReportsAndReceivedMessagesArrive)
     ASSERT_TRUE(waitUntil([&] { return !s.delivers.empty(); }, 10000));
     EXPECT_EQ(s.delivers[0].SrcNo, "13800000009");
     EXPECT_EQ(s.delivers[0].Content, "收到，谢谢");
+    c.dm->sms().detachNotifyTarget(&s);
 }
