@@ -9,7 +9,7 @@ PKGS=(
   libcurl4-openssl-dev libminizip-dev zlib1g-dev libfreexl-dev libxlsxwriter-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sqlite3 xvfb xauth x11-apps xdotool imagemagick fonts-noto-cjk
-  dante-server tinyproxy python3 python3-openpyxl python3-xlwt clang libclang-rt-14-dev
+  dante-server tinyproxy python3 python3-openpyxl python3-xlwt
 )
 
 missing=()
