@@ -6,7 +6,8 @@ cd "$(dirname "$0")"
 ./scripts/deps.sh
 BUILD=${VELARO_BUILD_DIR:-build}
 cmake -S . -B "$BUILD" -G Ninja ${VELARO_CMAKE_ARGS:-} >/dev/null
-cmake --build "$BUILD" -j"$(nproc)"
+# Only what runs: the client and the simulator (the tests are ./test.sh's).
+cmake --build "$BUILD" -j"$(nproc)" --target velaro velaro-provider
 
 PIDS=()
 cleanup() {
