@@ -846,21 +846,27 @@ void Simulator::requeueUnacked(Connection *c)
             continue;
         const Item item = *u;
         c->unacked.erase(u);
-        if (item.index >= 0) {
-            auto rit = m_submits.find(item.id);
-            if (rit == m_submits.end())
-                continue;
-            rit->second.dests[size_t(item.index)].state = Delivery::Pending;
-        } else {
-            auto dit = m_delivers.find(item.id);
-            if (dit == m_delivers.end())
-                continue;
-            dit->second.state = Delivery::Pending;
-        }
-        enqueue(c->login, item, true);
+        if (markPending(item))
+            enqueue(c->login, item, true);
     }
     c->unacked.clear();
     c->sentOrder.clear();
+}
+
+bool Simulator::markPending(const Item &item)
+{
+    if (item.index >= 0) {
+        auto rit = m_submits.find(item.id);
+        if (rit == m_submits.end())
+            return false;
+        rit->second.dests[size_t(item.index)].state = Delivery::Pending;
+        return true;
+    }
+    auto dit = m_delivers.find(item.id);
+    if (dit == m_delivers.end())
+        return false;
+    dit->second.state = Delivery::Pending;
+    return true;
 }
 
 void Simulator::checkAckTimeouts()
@@ -880,18 +886,8 @@ void Simulator::checkAckTimeouts()
         // Sent again, oldest first, ahead of anything newer.
         for (auto it = expired.rbegin(); it != expired.rend(); ++it) {
             const Item item = c->unacked.take(*it);
-            if (item.index >= 0) {
-                auto rit = m_submits.find(item.id);
-                if (rit == m_submits.end())
-                    continue;
-                rit->second.dests[size_t(item.index)].state = Delivery::Pending;
-            } else {
-                auto dit = m_delivers.find(item.id);
-                if (dit == m_delivers.end())
-                    continue;
-                dit->second.state = Delivery::Pending;
-            }
-            enqueue(c->login, item, true);
+            if (markPending(item))
+                enqueue(c->login, item, true);
         }
         flush(c->login);
     }

@@ -153,6 +153,8 @@ private:
     void flush(const QString &login);
     void requeueUnacked(Connection *c);
     void checkAckTimeouts();
+    // The item waits to be sent again; false when its record is gone.
+    bool markPending(const Item &item);
     void forget(quint64 msgId);
     void markDirty();
     bool loadState(QString *error);
