@@ -1,5 +1,6 @@
 #include "app/ui/u_nemain.h"
 #include "sending/SendPipeline.h"
+#include "sending/ui/ComposePanel.h"
 #include "sending/ui/RecipientPanel.h"
 #include "sending/ui/SendPage.h"
 #include "app/Branding.h"
@@ -452,6 +453,15 @@ void Tfrmmain::installSendPage(SendPage *page, SendPipeline &pipeline)
     connect(page, &SendPage::helpRequested, this, [](const QString &anchor) { ShowFaqPage(anchor); });
     if (QAction *import = toolButton(QStringLiteral("导入号码")))
         connect(import, &QAction::triggered, page, [page] { page->recipients->N10Click(); });
+    // At each session start the field menu follows the contact columns and the counters the
+    // part limits of the new login.
+    auto previous = m_controller.hooks.rebuildCustomColumns;
+    m_controller.hooks.rebuildCustomColumns = [previous, page] {
+        if (previous)
+            previous();
+        page->compose->rebuildInsertFieldMenu();
+        page->compose->RzMemo1Change();
+    };
     Dispatch &d = pipeline.dispatch;
     d.onProgress = [this](int complete, int total) {
         progressBar->setMaximum(qMax(total, 1));
