@@ -7,7 +7,7 @@ cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DVELARO_BUILD_T
 cmake --build build-release -j"$(nproc)"
 found=0
 for b in build-release/bench/velaro_bench_*; do
-  [ -x "$b" ] || continue
+  [ -f "$b" ] && [ -x "$b" ] || continue
   found=1
   echo "== $(basename "$b")"
   QT_QPA_PLATFORM=offscreen "$b" "$@"
