@@ -114,14 +114,16 @@ TEST(SendQueue, PersonalisedTextsPerContactAndTheUnknownNumbersQuestion)
         ASSERT_EQ(texts.size(), 2);
         EXPECT_TRUE(texts[1].endsWith("\r\n\r\n13900000002"));
         EXPECT_EQ(f.count("(select distinct 号码 from 要发缓存表)"), c.queued);
-        if (c.queued)
+        if (c.queued) {
             EXPECT_EQ(f.scalar("select b.内容 from 要发缓存表 a join 要发内容表 b on a.内容=b.编号 where 号码='13900000001'")
                           .toString(),
                       "张三您好");
-        if (c.queued == 2)
+        }
+        if (c.queued == 2) {
             EXPECT_EQ(f.scalar("select b.内容 from 要发缓存表 a join 要发内容表 b on a.内容=b.编号 where 号码='13900000002'")
                           .toString(),
                       "您好"); // no contact: the field is empty
+        }
     }
 }
 

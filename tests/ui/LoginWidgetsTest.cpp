@@ -247,8 +247,9 @@ TEST(LoginDialog, MaintenanceKeysRevealTheServerField)
         Tfrm_login d(f.controller, nullptr, held);
         EXPECT_EQ(d.serverEdit->isVisibleTo(&d), maintenance);
         EXPECT_EQ(d.gatewayBox->isVisibleTo(&d), !maintenance);
-        if (maintenance)
+        if (maintenance) {
             EXPECT_EQ(d.serverEdit->text(), "127.0.0.1:6666");
+        }
     }
 }
 
