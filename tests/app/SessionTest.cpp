@@ -1,4 +1,5 @@
 #include "FakeGateway.h"
+#include "GatewayTestSupport.h"
 #include "FakeMainView.h"
 #include "TempHome.h"
 #include "app/MainController.h"
@@ -13,15 +14,7 @@ using namespace Gateway;
 
 namespace {
 
-GatewayTimings fast()
-{
-    GatewayTimings t;
-    t.pollMs = 20;
-    t.responseWaitMs = 1500;
-    t.loginDelayMs = 1;
-    t.connectTimeoutMs = 2000;
-    return t;
-}
+GatewayTimings fast() { return testTimings(1500, 2000); }
 
 // A data module, controller and view against the scripted gateway double.
 class SessionTest : public ::testing::Test {

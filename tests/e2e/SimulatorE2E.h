@@ -2,6 +2,7 @@
 // The provider simulator on its own thread, and a client (data module, session controller,
 // dispatch) on the test's thread, talking over real TCP on loopback.
 #include "FakeGateway.h"
+#include "GatewayTestSupport.h"
 #include "FakeMainView.h"
 #include "Simulator.h"
 #include "TempHome.h"
@@ -73,15 +74,7 @@ private:
     Sim::Simulator *m_sim = nullptr;
 };
 
-inline GatewayTimings timings()
-{
-    GatewayTimings t;
-    t.pollMs = 20;
-    t.responseWaitMs = 3000;
-    t.loginDelayMs = 1;
-    t.connectTimeoutMs = 3000;
-    return t;
-}
+inline GatewayTimings timings() { return testTimings(3000); }
 
 // A whole client in a temp home pointed at the simulator's port.
 class Client {

@@ -1,4 +1,5 @@
 #include "FakeGateway.h"
+#include "GatewayTestSupport.h"
 #include "ProxyServers.h"
 #include "TempHome.h"
 #include "gateway/SMSSOCKET.h"
@@ -13,25 +14,7 @@ namespace {
 const char *const kHttpUser = "bob";
 const char *const kHttpPassword = "s3cret";
 
-struct Recorder : SmsNotifyTarget {
-    std::vector<std::pair<quint32, quint32>> actions;
-    void WM_SMSActionNotify(quint32 c, quint32 s) override { actions.emplace_back(c, s); }
-    bool hasAction(quint32 c, quint32 s) const
-    {
-        return std::find(actions.begin(), actions.end(), std::make_pair(c, s)) != actions.end();
-    }
-};
-
-GatewayTimings fastTimings()
-{
-    GatewayTimings t;
-    t.pollMs = 20;
-    t.responseWaitMs = 3000;
-    t.keepAliveMs = 100000;
-    t.loginDelayMs = 1;
-    t.connectTimeoutMs = 5000;
-    return t;
-}
+GatewayTimings fastTimings() { return testTimings(3000, 5000); }
 
 enum class Server { Direct, Dante, DanteUser, Socks4a, Tinyproxy, TinyproxyAuth };
 

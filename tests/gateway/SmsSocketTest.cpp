@@ -1,4 +1,5 @@
 #include "FakeGateway.h"
+#include "GatewayTestSupport.h"
 #include "TempHome.h"
 #include "gateway/SMSSOCKET.h"
 #include <QDir>
@@ -10,33 +11,7 @@ using namespace Gateway;
 
 namespace {
 
-struct Recorder : SmsNotifyTarget {
-    std::vector<std::pair<quint32, quint32>> actions;
-    std::vector<std::pair<TSubmitResp, quint32>> submits;
-    std::vector<TDeliverSM> delivers;
-    std::vector<TMessage_Report> reports;
-    std::vector<int> statuses;
-    void WM_SMSActionNotify(quint32 c, quint32 s) override { actions.emplace_back(c, s); }
-    void WM_SMSSubmitNotify(const TSubmitResp &r, quint32 s) override { submits.emplace_back(r, s); }
-    void WM_SMSDeliverSM(const TDeliverSM &d) override { delivers.push_back(d); }
-    void WM_SMSReport(const TMessage_Report &r) override { reports.push_back(r); }
-    void WM_SMSStatus(int s) override { statuses.push_back(s); }
-    bool hasAction(quint32 c, quint32 s) const
-    {
-        return std::find(actions.begin(), actions.end(), std::make_pair(c, s)) != actions.end();
-    }
-};
-
-GatewayTimings fastTimings()
-{
-    GatewayTimings t;
-    t.pollMs = 20;
-    t.responseWaitMs = 400;
-    t.keepAliveMs = 100000;
-    t.loginDelayMs = 1;
-    t.connectTimeoutMs = 3000;
-    return t;
-}
+GatewayTimings fastTimings() { return testTimings(400); }
 
 class SmsSocketTest : public ::testing::Test {
 protected:

@@ -1,4 +1,5 @@
 #include "FakeGateway.h"
+#include "GatewayTestSupport.h"
 #include "TempHome.h"
 #include "common/Clock.h"
 #include "common/ScriptedPrompter.h"
@@ -11,14 +12,7 @@ using namespace Gateway;
 
 namespace {
 
-GatewayTimings fast()
-{
-    GatewayTimings t;
-    t.pollMs = 20;
-    t.responseWaitMs = 500;
-    t.loginDelayMs = 1;
-    return t;
-}
+GatewayTimings fast() { return testTimings(500); }
 
 struct Forward : SmsNotifyTarget {
     Dispatch *d = nullptr;
