@@ -21,9 +21,7 @@ TEST(DispatchE2E, QueuedNumbersGoOutWithReportsAndReceivedMessagesArrive)
     Sim::Config cfg = config(0);
     cfg.failRules = {Sim::FailRule{QRegularExpression("^13900000000$"), "UNDELIV", 6}};
     Provider provider(cfg);
-    quint16 port = 0;
-    provider.call([&] { port = provider.sim()->gatewayPorts().value(0); });
-    Client c(port);
+    Client c(provider.port());
     Dispatch dispatch(*c.dm);
     Session s;
     s.ctl = c.ctl.get();
@@ -31,7 +29,7 @@ TEST(DispatchE2E, QueuedNumbersGoOutWithReportsAndReceivedMessagesArrive)
     c.login();
     ASSERT_TRUE(waitUntil([&] { return c.ctl->SMSConnected(); }, 10000));
     // From here on the protocol client notifies through the forwarding session.
-    c.dm->sms().SetConnection("127.0.0.1", QString::number(port), &s, 1, TProxyInfo(), ProxyNone);
+    c.dm->sms().SetConnection("127.0.0.1", QString::number(provider.port()), &s, 1, TProxyInfo(), ProxyNone);
     c.dm->sms().Login("demo", "demo123");
     ASSERT_TRUE(waitUntil([&] { return c.dm->sms().isLoggedIn() && c.ctl->SMSConnected(); }, 10000));
     c.dm->sms().setSendEnabled(true);

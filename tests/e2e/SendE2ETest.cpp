@@ -18,7 +18,7 @@ struct Sender {
 
     explicit Sender(Sim::Config cfg) : provider(std::move(cfg))
     {
-        provider.call([&] { port = provider.sim()->gatewayPorts().value(0); });
+        port = provider.port();
         c = std::make_unique<Client>(port);
         pipe = std::make_unique<SendPipeline>(*c->dm, *c->ctl);
         c->ctl->hooks.downloadFilterWords = nullptr;

@@ -5,9 +5,7 @@ using namespace E2E;
 TEST(SessionE2E, LoginShowsTheAccountAndLogoutClearsIt)
 {
     Provider provider(config(0));
-    quint16 port = 0;
-    provider.call([&] { port = provider.sim()->gatewayPorts().value(0); });
-    Client c(port);
+    Client c(provider.port());
     c.login();
     ASSERT_TRUE(waitUntil([&] { return c.ctl->SMSConnected() && !c.view.bulletin.isEmpty(); }, 10000));
     EXPECT_EQ(c.view.userName, "用户名称:演示账户");
@@ -34,9 +32,7 @@ TEST(SessionE2E, LoginShowsTheAccountAndLogoutClearsIt)
 TEST(SessionE2E, WrongPasswordRetriesAfterEachCountdownUntilCancelled)
 {
     Provider provider(config(0));
-    quint16 port = 0;
-    provider.call([&] { port = provider.sim()->gatewayPorts().value(0); });
-    Client c(port);
+    Client c(provider.port());
     c.ctl->ManualLogout = false; // a session that was running before
     c.view.countdownAnswers = {true, true};
     c.login("wrong");
@@ -68,9 +64,7 @@ TEST(SessionE2E, GatewayGoneAndBackLogsInAgain)
 TEST(SessionE2E, PasswordChangeIsUsedByTheNextAutomaticLogin)
 {
     Provider provider(config(0));
-    quint16 port = 0;
-    provider.call([&] { port = provider.sim()->gatewayPorts().value(0); });
-    Client c(port);
+    Client c(provider.port());
     c.login();
     ASSERT_TRUE(waitUntil([&] { return c.ctl->SMSConnected(); }, 10000));
     c.ctl->changePassword("newpass9");
@@ -85,9 +79,7 @@ TEST(SessionE2E, PasswordChangeIsUsedByTheNextAutomaticLogin)
 TEST(SessionE2E, RechargeAcceptedAndRefused)
 {
     Provider provider(config(0));
-    quint16 port = 0;
-    provider.call([&] { port = provider.sim()->gatewayPorts().value(0); });
-    Client c(port);
+    Client c(provider.port());
     c.login();
     ASSERT_TRUE(waitUntil([&] { return c.ctl->SMSConnected(); }, 10000));
     c.dm->sms().AddPoint("8800001", "bad");

@@ -67,6 +67,13 @@ public:
         QMetaObject::invokeMethod(m_sim, f, Qt::BlockingQueuedConnection);
     }
     Sim::Simulator *sim() { return m_sim; }
+    // The port the gateway listens on (the first one).
+    quint16 port()
+    {
+        quint16 p = 0;
+        call([&] { p = m_sim->gatewayPorts().value(0); });
+        return p;
+    }
 
 private:
     Sim::Config m_config;
